@@ -4,8 +4,11 @@
 // Share modes are kept with open-file-description locks on single bytes far
 // beyond any real file size, so they bind every handle (even two of one
 // process) and vanish with a handle or its process:
-//   kGate      exclusive while a handle is opened or a name is changed, so that
-//              testing the others' locks and taking one's own is one step;
+// and a flock of the file serves as gate: exclusive while a handle is opened or
+// a name is changed, so that testing the others' locks and taking one's own is
+// one step.  The locks sit on a second open of the file, for reading and
+// writing where the file permits it, since a shared record lock needs read
+// access and a handle may have write access alone.
 //   kHasRead   shared lock of every handle with read access;
 //   kHasWrite  shared lock of every handle with write access;
 //   kDenyRead  shared lock of every handle that does not share reading;
@@ -15,6 +18,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +34,6 @@ bool PlatCloseObject(const Object& o);
 namespace {
 
 constexpr off_t kBase = static_cast<off_t>(1) << 62;
-constexpr off_t kGate = kBase;
 constexpr off_t kHasRead = kBase + 1;
 constexpr off_t kHasWrite = kBase + 2;
 constexpr off_t kDenyRead = kBase + 3;
@@ -61,11 +64,18 @@ bool Held(int fd, off_t at) {
   return fl.l_type != F_UNLCK;
 }
 
+// The gate is a flock, which any open of the file may take, whatever its
+// access; record locks need read or write access to match their kind.
 class Gate {
  public:
-  explicit Gate(int fd) : fd_(fd) { ok_ = LockByte(fd_, kGate, F_WRLCK, true); }
+  explicit Gate(int fd) : fd_(fd) {
+    int r;
+    while ((r = flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    ok_ = r == 0;
+  }
   ~Gate() {
-    if (ok_) LockByte(fd_, kGate, F_UNLCK, false);
+    if (ok_) flock(fd_, LOCK_UN);
   }
   bool ok() const { return ok_; }
 
@@ -179,7 +189,12 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security, DWORD
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
-    if (!TakeShare(fd, access, share)) {
+    // The second open for the locks; a file we may only read is locked
+    // through a read-only open, which is all such a file needs.
+    int lockFd = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDWR | O_CLOEXEC);
+    if (lockFd < 0) lockFd = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd < 0 || !TakeShare(lockFd, access, share)) {
+      if (lockFd >= 0) close(lockFd);
       close(fd);
       SetLastError(ERROR_SHARING_VIOLATION);
       return INVALID_HANDLE_VALUE;
@@ -187,6 +202,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security, DWORD
     struct stat named;
     if (stat(native.c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
       // The file we hold has lost its name: never hand out a dead file.
+      close(lockFd);
       close(fd);
       if (mayCreate) continue;
       SetLastError(ERROR_FILE_NOT_FOUND);
@@ -194,6 +210,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security, DWORD
     }
     if (truncate && ftruncate(fd, 0) != 0) {
       SetLastError(ErrnoToWin(errno));
+      close(lockFd);
       close(fd);
       return INVALID_HANDLE_VALUE;
     }
@@ -201,6 +218,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security, DWORD
     Object obj;
     obj.kind = Kind::File;
     obj.fd = fd;
+    obj.lockFd = lockFd;
     obj.path = native;
     obj.access = access;
     obj.dev = held.st_dev;
@@ -313,6 +331,7 @@ BOOL CloseHandle(HANDLE handle) {
     return FALSE;
   }
   if (o.kind != Kind::File) return PlatCloseObject(o) ? TRUE : FALSE;
+  if (o.lockFd >= 0) close(o.lockFd);
   if (close(o.fd) != 0 && errno != EINTR) {
     SetLastError(ErrnoToWin(errno));
     return FALSE;

@@ -14,6 +14,7 @@ enum class Kind { File, Mutex, Event };
 struct Object {
   Kind kind = Kind::File;
   int fd = -1;
+  int lockFd = -1;  // files: the open that carries the share-mode locks
   std::string path;  // native path (files), for fault filters
   DWORD access = 0;
   dev_t dev = 0;
