@@ -27,6 +27,13 @@ const Verb kVerbs[] = {
      "Wait until the service announces that it polls (default 30 s). Exit 0 started, 1 time-out."},
     {"put", Verb_Put, "put [--file PATH] [--wait SECONDS] [--quiet] [TEXT...]",
      "Append one pending record per TEXT, or per line of standard input, to the receive buffer file."},
+    {"encrypt", Verb_Encrypt, "encrypt [--letters] TEXT", "Print the cipher text of TEXT under the system key."},
+    {"decrypt", Verb_Decrypt, "decrypt [--letters] CIPHER", "Print the plain text of CIPHER."},
+    {"login", Verb_Login, "login [--show-password] [--file PATH]",
+     "Read the database login as the service does and print its connect string (password as *** unless asked)."},
+    {"settings write", Verb_SettingsWrite,
+     "settings write --user U --password P --service S [--file PATH] [--force]",
+     "Write a settings file (mode 0600) from which the service reads exactly this login."},
 };
 
 void Usage(FILE* out) {

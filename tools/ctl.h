@@ -39,3 +39,7 @@ int Verb_Status(Args& args);
 int Verb_Stop(Args& args);
 int Verb_WaitStart(Args& args);
 int Verb_Put(Args& args);
+int Verb_Encrypt(Args& args);
+int Verb_Decrypt(Args& args);
+int Verb_Login(Args& args);
+int Verb_SettingsWrite(Args& args);
