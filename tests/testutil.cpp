@@ -19,9 +19,10 @@
 
 namespace tu {
 
-TempDir::TempDir() {
-  const char* base = getenv("TMPDIR");
-  std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/brakmor-test-XXXXXX";
+TempDir::TempDir() : TempDir(getenv("TMPDIR") != nullptr && *getenv("TMPDIR") != '\0' ? getenv("TMPDIR") : "/tmp") {}
+
+TempDir::TempDir(const std::string& base) {
+  std::string tmpl = base + "/brakmor-test-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

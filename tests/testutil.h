@@ -12,6 +12,8 @@ namespace tu {
 class TempDir {
  public:
   TempDir();
+  // Under `base` (for instance /dev/shm, where synced writes cost nothing).
+  explicit TempDir(const std::string& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

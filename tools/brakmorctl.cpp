@@ -27,6 +27,9 @@ const Verb kVerbs[] = {
      "Wait until the service announces that it polls (default 30 s). Exit 0 started, 1 time-out."},
     {"put", Verb_Put, "put [--file PATH] [--wait SECONDS] [--quiet] [TEXT...]",
      "Append one pending record per TEXT, or per line of standard input, to the receive buffer file."},
+    {"log", Verb_Log, "log [--file PATH] [--all] [--follow]",
+     "Print the message log's entries, one per line: date, time, classes, function, message, error code\n"
+     "      (tab-separated). --all: the backup first; --follow: keep printing new entries."},
     {"encrypt", Verb_Encrypt, "encrypt [--letters] TEXT", "Print the cipher text of TEXT under the system key."},
     {"decrypt", Verb_Decrypt, "decrypt [--letters] CIPHER", "Print the plain text of CIPHER."},
     {"login", Verb_Login, "login [--show-password] [--file PATH]",

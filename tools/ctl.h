@@ -43,3 +43,4 @@ int Verb_Encrypt(Args& args);
 int Verb_Decrypt(Args& args);
 int Verb_Login(Args& args);
 int Verb_SettingsWrite(Args& args);
+int Verb_Log(Args& args);
