@@ -30,6 +30,13 @@ const Verb kVerbs[] = {
     {"log", Verb_Log, "log [--file PATH] [--all] [--follow]",
      "Print the message log's entries, one per line: date, time, classes, function, message, error code\n"
      "      (tab-separated). --all: the backup first; --follow: keep printing new entries."},
+    {"db init", Verb_DbInit, "db init",
+     "Create the two tables on the database that the settings file names (refused when they exist)."},
+    {"rows", Verb_Rows, "rows [--table rcv|rvs] [--before YYYYMMDDHHMMSS] [--json]",
+     "List the rows of a table, one per line, tab-separated (--before: rvs rows older than that)."},
+    {"count", Verb_Count, "count [--json]", "Print the number of rows of the receive table."},
+    {"delete", Verb_Delete, "delete --mdt YYYYMMDDHHMMSS --lfn N [--table rcv|rvs]",
+     "Delete the rows with that time stamp and number."},
     {"encrypt", Verb_Encrypt, "encrypt [--letters] TEXT", "Print the cipher text of TEXT under the system key."},
     {"decrypt", Verb_Decrypt, "decrypt [--letters] CIPHER", "Print the plain text of CIPHER."},
     {"login", Verb_Login, "login [--show-password] [--file PATH]",

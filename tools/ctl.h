@@ -44,3 +44,7 @@ int Verb_Decrypt(Args& args);
 int Verb_Login(Args& args);
 int Verb_SettingsWrite(Args& args);
 int Verb_Log(Args& args);
+int Verb_DbInit(Args& args);
+int Verb_Rows(Args& args);
+int Verb_Count(Args& args);
+int Verb_Delete(Args& args);
