@@ -1,6 +1,7 @@
 // The runtime: result area, the one connection, translation, transactions.
 #include "db/runtime.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,34 @@ std::unique_ptr<db::Connection> g_conn;
 std::unique_ptr<db::Cursor> g_cursors[SQL_CURSORS];
 std::map<std::string, db::Translated> g_translations;  // per connection's dialect
 uint32_t g_defaultFlags = 0;
+// The savepoint that opened the current transaction, if one did.
+std::string g_firstSavepoint;
+
+// "savepoint NAME" -> NAME; "rollback  to NAME" -> NAME (kind 's' or 'r').
+std::string SavepointOf(const char* text, char* kind) {
+  std::string words[3];
+  int n = 0;
+  for (const char* p = text; *p != '\0' && n < 3;) {
+    while (*p == ' ') ++p;
+    const char* start = p;
+    while (*p != '\0' && *p != ' ') ++p;
+    if (p > start) words[n++] = std::string(start, p);
+  }
+  auto lower = [](std::string w) {
+    for (char& c : w) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return w;
+  };
+  *kind = 0;
+  if (n == 2 && lower(words[0]) == "savepoint") {
+    *kind = 's';
+    return lower(words[1]);
+  }
+  if (n == 3 && lower(words[0]) == "rollback" && lower(words[1]) == "to") {
+    *kind = 'r';
+    return lower(words[2]);
+  }
+  return "";
+}
 
 void SetResult(int32_t code, const std::string& message) {
   sqlca.sqlcode = code;
@@ -170,14 +199,26 @@ void Sql_Execute(const char* text, const SqlBind* in, int inCount) {
   const db::Translated* t = TranslationOf(text);
   std::vector<db::Value> values;
   if (t == nullptr || !Inputs(*t, in, inCount, &values)) return;
+  char kind = 0;
+  std::string savepoint = SavepointOf(text, &kind);
   if (!g_conn->InTransaction()) {
     db::Status b = g_conn->Begin();
     if (b.code != 0 || b.lost) {
       SetStatus(b);
       return;
     }
+    g_firstSavepoint = kind == 's' ? savepoint : "";
   }
-  SetStatus(g_conn->Execute(t->sql, values));
+  db::Status s = g_conn->Execute(t->sql, values);
+  // Rolled back to the savepoint that opened the transaction, nothing of it
+  // is left: end it, so that an embedded database does not keep its write
+  // lock (and every other writer waiting) until the next commit.
+  if (s.code == 0 && !s.lost && kind == 'r' && !g_firstSavepoint.empty() && savepoint == g_firstSavepoint) {
+    db::Status r = g_conn->Rollback();
+    g_firstSavepoint.clear();
+    if (r.lost || r.code != 0) s = r;
+  }
+  SetStatus(s);
 }
 
 void Sql_SelectInto(const char* text, const SqlBind* in, int inCount, const SqlBind* out, int outCount) {

@@ -113,12 +113,18 @@ std::mutex g_faultLock;
 std::vector<Fault> g_faults;
 bool g_faultsFromEnv = false;
 
+bool ParseFaults(const char* spec, std::vector<Fault>* parsed);
+
+// Called with g_faultLock held.
 void ArmFromEnvironmentOnce() {
   if (g_faultsFromEnv) return;
   g_faultsFromEnv = true;
   const char* spec = getenv("BRAKMOR_FAULTS");
   if (spec == nullptr || *spec == '\0') return;
-  if (!Plat_ArmFaults(spec)) {
+  std::vector<Fault> parsed;
+  if (ParseFaults(spec, &parsed)) {
+    for (const Fault& f : parsed) g_faults.push_back(f);
+  } else {
     // A test that asks for faults it does not get would pass for the wrong
     // reason: say so loudly instead.
     fprintf(stderr, "brakmor platform: malformed BRAKMOR_FAULTS, ignored\n");
@@ -178,6 +184,17 @@ void Plat_ClearFaults() {
 }
 
 bool Plat_ArmFaults(const char* spec) {
+  std::vector<Fault> parsed;
+  if (!ParseFaults(spec, &parsed)) return false;
+  std::lock_guard<std::mutex> guard(g_faultLock);
+  g_faultsFromEnv = true;
+  for (const Fault& f : parsed) g_faults.push_back(f);
+  return true;
+}
+
+namespace plat {
+namespace {
+bool ParseFaults(const char* spec, std::vector<Fault>* out) {
   static const struct {
     const char* name;
     PlatOp op;
@@ -186,7 +203,7 @@ bool Plat_ArmFaults(const char* spec) {
               {"CreateFileA", PLAT_OPEN},
               {"DeleteFileA", PLAT_DELETE},
               {"MoveFileA", PLAT_MOVE}};
-  std::vector<Fault> parsed;
+  std::vector<Fault>& parsed = *out;
   std::string all(spec);
   size_t start = 0;
   while (start <= all.size()) {
@@ -229,11 +246,10 @@ bool Plat_ArmFaults(const char* spec) {
     parsed.push_back(Fault{op, static_cast<uint32_t>(nums[0] == 0 ? 1 : nums[0]),
                            static_cast<DWORD>(nums[1]), static_cast<uint32_t>(nums[2]), pathPart});
   }
-  std::lock_guard<std::mutex> guard(g_faultLock);
-  g_faultsFromEnv = true;
-  for (const Fault& f : parsed) g_faults.push_back(f);
   return true;
 }
+}  // namespace
+}  // namespace plat
 
 // ---- Clock and sleep ----
 
