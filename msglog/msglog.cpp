@@ -80,9 +80,9 @@ void DeriveBackupName() {
   part = part == nullptr ? stem : part + 1;
   char* dot = strchr(part, '.');
   if (dot != nullptr) *dot = '\0';
-  size_t len = strlen(stem);
-  if (len > kNameSize - 1 - 4) stem[kNameSize - 1 - 4] = '\0';
-  snprintf(MsgFileOld, sizeof MsgFileOld, "%s.old", stem);
+  size_t len = strnlen(stem, kNameSize - 1 - 4);
+  memcpy(MsgFileOld, stem, len);
+  memcpy(MsgFileOld + len, ".old", 5);
 }
 
 // Fills the extra-text area: the extra text, cut so that it and its CR LF

@@ -20,7 +20,9 @@ namespace {
 thread_local DWORD g_lastError = 0;
 
 std::mutex g_tableLock;
-std::vector<Object*> g_table;  // index + 1 is the handle value
+// Index + 1 is the handle value.  Never destroyed: handles still open at
+// exit are the operating system's to close, as on Windows.
+std::vector<Object*>& g_table = *new std::vector<Object*>;
 
 }  // namespace
 
