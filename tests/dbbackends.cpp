@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+
+#ifdef BRAKMOR_HAVE_POSTGRES
+#include <libpq-fe.h>
+#endif
 
 #include "db/runtime.h"
 #include "sql_scripts.h"
+#include "tests/testutil.h"
+#include <unistd.h>
 
 namespace tu {
 
@@ -13,6 +20,14 @@ void Backend::RawSql(const std::string& sql) const {
   Sql_ExecuteScript(sql.c_str());
   EXPECT_EQ(sqlca.sqlcode, 0) << sql << ": " << sqlca.sqlerrm;
   Sql_Commit();
+}
+
+std::string PgTestPort() {
+  const char* dir = getenv("BRAKMOR_PGTEST_DIR");
+  std::string port = dir != nullptr ? ReadFile(std::string(dir) + "/port") : "";
+  while (!port.empty() && (port.back() == '\n' || port.back() == ' ')) port.pop_back();
+  EXPECT_FALSE(port.empty()) << "the test PostgreSQL server is not running (ctest starts it: pg_server_start)";
+  return port;
 }
 
 namespace {
@@ -29,10 +44,44 @@ class SqliteBackend : public Backend {
   }
 };
 
+#ifdef BRAKMOR_HAVE_POSTGRES
+// The test run's own server (tests/pg_server.sh, started by ctest); each
+// test gets a database of its own on it.
+class PostgresBackend : public Backend {
+ public:
+  std::string Name() const override { return "postgresql"; }
+  std::string NewDatabase() const override {
+    std::string port = PgTestPort();
+    static int counter = 0;
+    std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+    std::string admin = "postgresql://postgres@127.0.0.1:" + port + "/postgres";
+    PGconn* c = PQconnectdb(admin.c_str());
+    EXPECT_EQ(PQstatus(c), CONNECTION_OK) << PQerrorMessage(c);
+    PGresult* r = PQexec(c, ("DROP DATABASE IF EXISTS " + name).c_str());
+    PQclear(r);
+    r = PQexec(c, ("CREATE DATABASE " + name + " ENCODING 'UTF8' TEMPLATE template0").c_str());
+    EXPECT_EQ(PQresultStatus(r), PGRES_COMMAND_OK) << PQerrorMessage(c);
+    PQclear(r);
+    PQfinish(c);
+    return "postgresql://127.0.0.1:" + port + "/" + name;
+  }
+  std::string UnreachableService() const override { return "postgresql://127.0.0.1:1/none"; }
+  const char* TablesScript() const override { return kPostgresTables; }
+  void InstallRefusal() const override {
+    RawSql("CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN IF NEW.RcvDta = 'poison' THEN "
+           "RAISE EXCEPTION 'refused by the test'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql; "
+           "CREATE TRIGGER refuse BEFORE INSERT ON Quz570Rcv FOR EACH ROW EXECUTE FUNCTION refuse();");
+  }
+};
+#endif
+
 std::vector<std::unique_ptr<Backend>>& All() {
   static std::vector<std::unique_ptr<Backend>> all = [] {
     std::vector<std::unique_ptr<Backend>> v;
     v.push_back(std::make_unique<SqliteBackend>());
+#ifdef BRAKMOR_HAVE_POSTGRES
+    v.push_back(std::make_unique<PostgresBackend>());
+#endif
     return v;
   }();
   return all;

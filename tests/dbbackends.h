@@ -21,6 +21,9 @@ class Backend {
   void RawSql(const std::string& sql) const;
 };
 
+// The port of the test run's PostgreSQL server (a failure when there is none).
+std::string PgTestPort();
+
 // The names of the backends available on this machine.
 std::vector<std::string> BackendNames();
 const Backend* FindBackend(const std::string& name);
