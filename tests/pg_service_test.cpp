@@ -66,6 +66,15 @@ TEST_F(PgServiceTest, RecordsArriveWithEveryByteAndTheFileIsDeleted) {
   EXPECT_EQ(got.size(), sent.size());
   ASSERT_EQ(site.Ctl({"count"}, &out), 0);
   EXPECT_EQ(out, "201\n");
+  ASSERT_EQ(site.Ctl({"rows"}, &out), 0);
+  EXPECT_NE(out.find("\tpg199\tRcvUsr\n"), std::string::npos) << out;
+  size_t at = out.find("\t7\tpg5\t");  // the bytes record is 1, pg0 is 2, ...
+  ASSERT_NE(at, std::string::npos) << out;
+  std::string mdt = out.substr(at - 14, 14);
+  std::string lfn = "7";
+  ASSERT_EQ(site.Ctl({"delete", "--mdt", mdt, "--lfn", lfn}, &out), 0) << out;
+  ASSERT_EQ(site.Ctl({"count"}, &out), 0);
+  EXPECT_LT(std::stoi(out), 201) << "delete by (RcvMdt, RcvLfn) on PostgreSQL";
   site.Ctl({"stop"});
   EXPECT_EQ(svc->Wait(), 0);
 }
