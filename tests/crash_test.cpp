@@ -17,6 +17,7 @@
 #include "db/DbDb.h"
 #include "db/DbUpl.h"
 #include "db/runtime.h"
+#include "tests/dbbackends.h"
 #include "tests/dbsite.h"
 
 namespace {
@@ -103,3 +104,46 @@ TEST(CrashTest, KilledServiceLosesNothing) {
 }
 
 }  // namespace
+
+#ifdef BRAKMOR_HAVE_POSTGRES
+namespace {
+
+TEST(CrashTest, ServerRestartedAtRandomLosesNothing) {
+  tu::Namespace ns;
+  tu::PgServer server;
+  ASSERT_TRUE(server.ok());
+  tu::Site site(server.Uri(), "/dev/shm");
+  std::string out;
+  ASSERT_EQ(site.Ctl({"db", "init"}, &out), 0) << out;
+  tu::Child svc({tu::Bin("brakmor")}, site.work);
+  ASSERT_EQ(site.Ctl({"wait-start"}), 0);
+  std::mt19937 rng(4711);
+  const char* r = getenv("BRAKMOR_CRASH_RESTARTS");
+  int restarts = r != nullptr && atoi(r) > 0 ? atoi(r) : 8;
+  {
+    Writer writer(site);
+    for (int k = 0; k < restarts; ++k) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100 + rng() % 400));
+      ASSERT_TRUE(server.Stop());
+      std::this_thread::sleep_for(std::chrono::milliseconds(100 + rng() % 700));
+      ASSERT_TRUE(server.Resume());
+    }
+    writer.Stop();
+    ASSERT_TRUE(tu::Eventually([&] { return !tu::Exists(site.buffer); }, 60000)) << "the service reconnected";
+    site.Ctl({"stop"});
+    EXPECT_EQ(svc.Wait(), 0);
+    std::map<std::string, int> texts = TableTexts(site);
+    int lost = 0;
+    int duplicates = 0;
+    for (const std::string& t : writer.acknowledged()) lost += texts.count(t) == 0 ? 1 : 0;
+    for (const auto& [text, n] : texts) duplicates += n - 1;
+    printf("server restarts: restarts=%d records=%zu lost=%d duplicates=%d\n", restarts, writer.acknowledged().size(),
+           lost, duplicates);
+    EXPECT_GT(writer.acknowledged().size(), 0u);
+    EXPECT_EQ(lost, 0);
+    EXPECT_LE(duplicates, restarts);
+  }
+}
+
+}  // namespace
+#endif

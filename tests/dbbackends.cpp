@@ -30,6 +30,32 @@ std::string PgTestPort() {
   return port;
 }
 
+PgServer::PgServer() {
+  static int counter = 0;
+  dir_ = "/tmp/brakmor-pg-own-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+  ok_ = Script("start");
+  port_ = ReadFile(dir_ + "/port");
+  while (!port_.empty() && (port_.back() == '\n' || port_.back() == ' ')) port_.pop_back();
+  ok_ = ok_ && !port_.empty();
+}
+
+PgServer::~PgServer() {
+  Script("stop");
+  std::string out;
+  Run({"/bin/rm", "-rf", dir_}, &out);
+}
+
+bool PgServer::Stop() { return Script("stop"); }
+bool PgServer::Resume() { return Script("resume"); }
+std::string PgServer::Uri() const { return "postgresql://127.0.0.1:" + port_ + "/postgres"; }
+
+bool PgServer::Script(const char* verb) {
+  std::string out;
+  int rc = Run({"/bin/bash", BinDir() + "/../tests/pg_server.sh", verb, dir_}, &out);
+  EXPECT_EQ(rc, 0) << verb << ": " << out;
+  return rc == 0;
+}
+
 namespace {
 
 class SqliteBackend : public Backend {

@@ -24,6 +24,24 @@ class Backend {
 // The port of the test run's PostgreSQL server (a failure when there is none).
 std::string PgTestPort();
 
+// A PostgreSQL server of a test's own (one that the test may stop and start).
+class PgServer {
+ public:
+  PgServer();   // started; check ok()
+  ~PgServer();  // stopped and removed
+  bool ok() const { return ok_; }
+  bool Stop();
+  bool Resume();
+  // A URI for the database "postgres" of this server.
+  std::string Uri() const;
+
+ private:
+  bool Script(const char* verb);
+  std::string dir_;
+  std::string port_;
+  bool ok_ = false;
+};
+
 // The names of the backends available on this machine.
 std::vector<std::string> BackendNames();
 const Backend* FindBackend(const std::string& name);

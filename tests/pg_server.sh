@@ -3,6 +3,7 @@
 # DIR, on a free loopback port, trust authentication, a role "brakmor".
 #   pg_server.sh start DIR   -> writes DIR/port
 #   pg_server.sh stop DIR
+#   pg_server.sh resume DIR  -> starts a stopped server again, same data, same port
 set -euo pipefail
 cmd=$1
 dir=$2
@@ -29,6 +30,12 @@ case "$cmd" in
     echo "$port" > "$dir/port"
     chmod 0755 "$dir"
     echo "PostgreSQL test server on 127.0.0.1:$port ($dir)"
+    ;;
+  resume)
+    port=$(cat "$dir/port")
+    as_pg "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=on -c max_connections=200" start >/dev/null \
+      || { tail -5 "$dir/server.log" >&2; exit 1; }
     ;;
   stop)
     [ -d "$dir/data" ] && as_pg "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true

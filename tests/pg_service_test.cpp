@@ -81,32 +81,22 @@ TEST_F(PgServiceTest, RecordsArriveWithEveryByteAndTheFileIsDeleted) {
 
 TEST_F(PgServiceTest, ServerStoppedAndStartedAgainLosesNothing) {
   // A server of this test's own: stopping the shared one would disturb the others.
-  std::string dir = "/tmp/brakmor-pg-restart-" + std::to_string(getpid());
-  std::string script = tu::BinDir() + "/../tests/pg_server.sh";
+  tu::PgServer server;
+  ASSERT_TRUE(server.ok());
+  std::string admin = server.Uri();
   std::string out;
-  ASSERT_EQ(tu::Run({"/bin/bash", script, "start", dir}, &out), 0) << out;
-  std::string port = tu::ReadFile(dir + "/port");
-  port.erase(port.find_last_not_of("\n ") + 1);
-  std::string admin = "postgresql://127.0.0.1:" + port + "/postgres";
   tu::Site site(admin);
   ASSERT_EQ(site.Ctl({"db", "init"}, &out), 0) << out;
   auto svc = Start(site);
   std::set<std::string> sent;
   ASSERT_EQ(site.Ctl({"put", "--quiet"}, &out, Lines("before", 50, &sent)), 0) << out;
   ASSERT_TRUE(tu::Eventually([&] { return !tu::Exists(site.buffer); }, 30000));
-  ASSERT_EQ(tu::Run({"/bin/bash", script, "stop", dir}, &out), 0) << out;
+  ASSERT_TRUE(server.Stop());
   ASSERT_EQ(site.Ctl({"put", "--quiet"}, &out, Lines("during", 50, &sent)), 0) << out;
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_TRUE(tu::Exists(site.buffer)) << "the records wait while the server is down";
   EXPECT_TRUE(svc->Running());
-  // Same data directory, same port: restart it as it was.
-  ASSERT_EQ(tu::Run({"/bin/bash", "-c",
-                     "b=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n1); runuser -u postgres -- $b/pg_ctl -D " +
-                         dir + "/data -l " + dir + "/server.log -w -o '-c listen_addresses=127.0.0.1 -p " + port +
-                         " -k " + dir + "' start"},
-                    &out),
-            0)
-      << out;
+  ASSERT_TRUE(server.Resume());
   ASSERT_EQ(site.Ctl({"put", "--quiet"}, &out, Lines("after", 50, &sent)), 0) << out;
   ASSERT_TRUE(tu::Eventually([&] { return !tu::Exists(site.buffer); }, 30000)) << "the service reconnected";
   std::multiset<std::string> got = Texts(admin);
@@ -114,8 +104,6 @@ TEST_F(PgServiceTest, ServerStoppedAndStartedAgainLosesNothing) {
   EXPECT_EQ(got.size(), sent.size()) << "nothing twice";
   site.Ctl({"stop"});
   EXPECT_EQ(svc->Wait(), 0);
-  tu::Run({"/bin/bash", script, "stop", dir}, &out);
-  tu::Run({"/bin/rm", "-rf", dir}, &out);
 }
 
 TEST_F(PgServiceTest, TwoSitesOnOneServer) {
