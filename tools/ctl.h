@@ -35,6 +35,9 @@ bool ParseSeconds(const std::string& text, unsigned* ms);
 // Prints "brakmorctl VERB: MESSAGE" to stderr.
 void CtlError(const char* verb, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
+// Warns on stderr when users other than the owner may read the settings file.
+void WarnIfReadableByOthers(const char* path);
+
 int Verb_Status(Args& args);
 int Verb_Stop(Args& args);
 int Verb_WaitStart(Args& args);

@@ -13,6 +13,7 @@
 namespace {
 
 bool Connect(const char* verb) {
+  WarnIfReadableByOthers(INI_LOGIN_FILE);
   if (Db_Connect() == 0) return true;
   // sqlerrm never carries the login; the settings file is named instead.
   CtlError(verb, "cannot connect to the database named in %s: %s (sqlcode %d)", INI_LOGIN_FILE, sqlca.sqlerrm,

@@ -64,6 +64,17 @@ void WarnIfReadableByOthers(const char* path) {
   }
 }
 
+// A URI service name may carry its own password ("scheme://user:pw@host"):
+// shown as *** like the login's.
+std::string MaskUriPassword(const std::string& service) {
+  size_t scheme = service.find("://");
+  if (scheme == std::string::npos) return service;
+  size_t at = service.find('@', scheme + 3);
+  size_t colon = service.find(':', scheme + 3);
+  if (at == std::string::npos || colon == std::string::npos || colon > at) return service;
+  return service.substr(0, colon + 1) + "***" + service.substr(at);
+}
+
 int Verb_Login(Args& args) {
   bool show = args.Flag("--show-password");
   std::string path = INI_LOGIN_FILE;
@@ -102,7 +113,8 @@ int Verb_Login(Args& args) {
     }
   }
   std::string connect = values[0] + "/" + values[1] + "@" + values[2];
-  printf("%s/%s@%s\n", values[0].c_str(), show ? values[1].c_str() : "***", values[2].c_str());
+  printf("%s/%s@%s\n", values[0].c_str(), show ? values[1].c_str() : "***",
+         show ? values[2].c_str() : MaskUriPassword(values[2]).c_str());
   if (connect.size() > kMaxConnect) {
     fprintf(stderr, "brakmorctl login: the connect string is %zu characters; the service refuses more than %zu\n",
             connect.size(), kMaxConnect);
