@@ -59,13 +59,16 @@ SqlBind Text(char (&buf)[N], int16_t* ind = nullptr) {
 SqlBind Int(int16_t* ind = nullptr) { return SqlBind{SQL_TYPE_INT, &DbInt, sizeof DbInt, ind}; }
 
 // Savepoint, change, then commit or roll back to the savepoint; the result
-// is the change's.
+// is the change's, or the commit's when the commit fails: a change that was
+// not committed must never be reported as done, or its record would be
+// marked and lost.
 int32_t Change(const char* savepoint, const char* change, const SqlBind* in, int n, const char* undo) {
   Sql_Execute(savepoint, nullptr, 0);  // a failing savepoint does not stop the change
   Sql_Execute(change, in, n);
   int32_t result = sqlca.sqlcode;
   if (result == 0) {
-    Sql_Commit();  // a failing commit still leaves the result 0
+    Sql_Commit();
+    result = sqlca.sqlcode;
   } else if (!Sql_IsConnectionLost(result)) {
     Sql_Execute(undo, nullptr, 0);
   }

@@ -1,7 +1,8 @@
 // The statements against the receive table Quz570Rcv and the second table
 // Quz571Rvs.  Every result is an sqlcode (0 success).  Each insert and delete
 // is its own committed transaction; a refused one is rolled back to its
-// savepoint and leaves nothing behind.  Not reentrant: one thread only.
+// savepoint and leaves nothing behind.  A change whose commit fails returns
+// the commit's code: 0 always means committed.  Not reentrant: one thread only.
 #pragma once
 
 #include <cstdint>

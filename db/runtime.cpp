@@ -274,11 +274,18 @@ void Sql_Close(int cursor) {
 
 void Sql_Commit() {
   if (!Connected()) return;
-  SetStatus(g_conn->InTransaction() ? g_conn->Commit() : db::Status::Ok());
+  db::Status s = g_conn->InTransaction() ? g_conn->Commit() : db::Status::Ok();
+  // A commit that fails leaves nothing behind: some databases keep the
+  // transaction open after a refused commit (a deferred constraint), and a
+  // later commit would then store what was reported as not stored.
+  if (s.code != 0 && !s.lost && g_conn->InTransaction()) g_conn->Rollback();
+  g_firstSavepoint.clear();
+  SetStatus(s);
 }
 
 void Sql_Rollback() {
   if (!Connected()) return;
+  g_firstSavepoint.clear();
   SetStatus(g_conn->InTransaction() ? g_conn->Rollback() : db::Status::Ok());
 }
 

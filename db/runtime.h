@@ -75,6 +75,7 @@ constexpr int SQL_CURSORS = 4;
 void Sql_Open(int cursor, const char* text, const SqlBind* in, int inCount);
 void Sql_Fetch(int cursor, const SqlBind* out, int outCount);
 void Sql_Close(int cursor);
+// A commit that fails is rolled back: nothing of the transaction stays.
 void Sql_Commit();
 void Sql_Rollback();
 

@@ -86,6 +86,7 @@ TEST(CrashTest, KilledServiceLosesNothing) {
   }
   writer.Stop();
   tu::Child svc({tu::Bin("brakmor")}, site.work);
+  ASSERT_EQ(site.Ctl({"wait-start"}), 0);
   ASSERT_TRUE(tu::Eventually([&] { return !tu::Exists(site.buffer); }, 60000)) << "the last service drains the file";
   site.Ctl({"stop"});
   EXPECT_EQ(svc.Wait(), 0);

@@ -119,6 +119,13 @@ TEST_P(DbTest, RefusedInsertLeavesNothingAndKeepsEarlierRows) {
   EXPECT_EQ(rows, (std::vector<std::string>{"1|good|RcvUsr", "3|after|RcvUsr"}));
 }
 
+TEST_P(DbTest, FailedCommitIsReportedAndLeavesNothing) {
+  backend->InstallCommitRefusal();
+  EXPECT_NE(Rcv_PKeyIns(1, "late", "RcvUsr"), 0) << "a change whose commit failed is not done";
+  EXPECT_EQ(Rcv_PKeyIns(2, "fine", "RcvUsr"), 0) << sqlca.sqlerrm;
+  EXPECT_EQ(RcvRows(), std::vector<std::string>{"2|fine|RcvUsr"});
+}
+
 TEST_P(DbTest, NullColumnsAreFetchedWithResultZero) {
   backend->RawSql("insert into Quz570Rcv (RcvLfn, RcvDta, RcvEsb) values (NULL, NULL, NULL)");
   backend->RawSql(

@@ -68,6 +68,12 @@ class SqliteBackend : public Backend {
     RawSql("CREATE TRIGGER refuse BEFORE INSERT ON Quz570Rcv WHEN NEW.RcvDta = 'poison' "
            "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END;");
   }
+  void InstallCommitRefusal() const override {
+    RawSql("CREATE TABLE late_parent (id INTEGER PRIMARY KEY); "
+           "CREATE TABLE late_child (pid INTEGER REFERENCES late_parent(id) DEFERRABLE INITIALLY DEFERRED); "
+           "CREATE TRIGGER late AFTER INSERT ON Quz570Rcv WHEN NEW.RcvDta = 'late' "
+           "BEGIN INSERT INTO late_child VALUES (1); END;");
+  }
 };
 
 #ifdef BRAKMOR_HAVE_POSTGRES
@@ -97,6 +103,12 @@ class PostgresBackend : public Backend {
     RawSql("CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN IF NEW.RcvDta = 'poison' THEN "
            "RAISE EXCEPTION 'refused by the test'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql; "
            "CREATE TRIGGER refuse BEFORE INSERT ON Quz570Rcv FOR EACH ROW EXECUTE FUNCTION refuse();");
+  }
+  void InstallCommitRefusal() const override {
+    RawSql("CREATE FUNCTION late() RETURNS trigger AS $$ BEGIN IF NEW.RcvDta = 'late' THEN "
+           "RAISE EXCEPTION 'refused at commit by the test'; END IF; RETURN NULL; END $$ LANGUAGE plpgsql; "
+           "CREATE CONSTRAINT TRIGGER late AFTER INSERT ON Quz570Rcv DEFERRABLE INITIALLY DEFERRED "
+           "FOR EACH ROW EXECUTE FUNCTION late();");
   }
 };
 #endif

@@ -17,6 +17,9 @@ class Backend {
   virtual const char* TablesScript() const = 0;
   // Makes the connected database refuse an insert whose RcvDta is "poison".
   virtual void InstallRefusal() const = 0;
+  // Makes the database accept an insert whose RcvDta is "late" but refuse
+  // its commit (a deferred constraint).
+  virtual void InstallCommitRefusal() const = 0;
   // Runs SQL of the backend's own dialect on the runtime's connection.
   void RawSql(const std::string& sql) const;
 };

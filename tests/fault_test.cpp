@@ -60,6 +60,8 @@ TEST_P(FaultTest, NothingIsLost) {
   Sql_Disconnect();
   {
     tu::Child svc({tu::Bin("brakmor")}, site.work);
+    // Started before it is asked to stop: the file may be gone already.
+    ASSERT_EQ(site.Ctl({"wait-start"}), 0);
     EXPECT_TRUE(tu::Eventually([&] { return !tu::Exists(site.buffer); }, 15000));
     site.Ctl({"stop"});
     EXPECT_EQ(svc.Wait(), 0);
